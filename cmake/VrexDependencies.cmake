@@ -1,0 +1,13 @@
+# Third-party libraries, all from Debian's packages (scripts/install-deps.sh).
+find_package(PkgConfig REQUIRED)
+pkg_check_modules(TOMCRYPT REQUIRED IMPORTED_TARGET libtomcrypt)
+pkg_check_modules(TOMMATH REQUIRED IMPORTED_TARGET libtommath)
+find_package(nlohmann_json 3 REQUIRED)
+find_package(Threads REQUIRED)
+if(VREX_TESTS)
+  find_package(GTest REQUIRED)
+endif()
+if(VREX_BENCH AND NOT VREX_FUZZ AND NOT VREX_SANITIZE)
+  find_package(benchmark REQUIRED)
+  find_package(ZLIB REQUIRED)
+endif()
