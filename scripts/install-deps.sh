@@ -7,7 +7,7 @@ packages=(
   build-essential cmake ninja-build pkg-config git ccache
   libtomcrypt-dev libtommath-dev nlohmann-json3-dev
   googletest libgtest-dev libbenchmark-dev zlib1g-dev
-  libxml2-utils clang libclang-rt-14-dev openssl
+  libxml2-utils clang libclang-rt-14-dev openssl libssl-dev
 )
 
 missing=()
