@@ -1,0 +1,3 @@
+# CRC-32, SHA-256, the signature check and the compiled-in public key.
+target_sources(vrex_package PRIVATE
+  ${CMAKE_CURRENT_LIST_DIR}/crc32.cc)
