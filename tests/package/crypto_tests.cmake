@@ -2,4 +2,5 @@
 vrex_add_test(package_crypto_tests
   SOURCES
     ${CMAKE_CURRENT_LIST_DIR}/crypto_crc32_test.cc
+    ${CMAKE_CURRENT_LIST_DIR}/crypto_sha256_test.cc
   LIBS vrex_package)
