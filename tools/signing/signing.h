@@ -36,7 +36,9 @@ class SigningKey {
   bool has_private() const;  // can sign
   size_t modulus_bytes() const;  // 256 for RSA-2048; 0 when empty
 
+  // The LibTomCrypt key inside; used by signing.cc only.
   struct Impl;
+  explicit SigningKey(std::unique_ptr<Impl> impl);
   Impl* impl() const { return impl_.get(); }
 
  private:
