@@ -225,7 +225,10 @@ Property u16_list_property(uint8_t tag, std::vector<uint16_t> values) {
 }
 Property raw_property(uint8_t tag, Bytes value) { return {tag, std::move(value), {}}; }
 
-Bytes build_package(const Package& package, Layout* layout) {
+namespace {
+
+// The bare package of a description; layout receives its offsets.
+Bytes build_bare(const Package& package, Layout* layout) {
   const Overrides& o = package.overrides;
   Bytes out(12, 0);
 
@@ -306,9 +309,30 @@ Bytes build_package(const Package& package, Layout* layout) {
     put_u32(out, package_length - 4,
             o.package_crc ? *o.package_crc : crc32(std::span<const uint8_t>(out).first(covered)));
   }
+  layout->header_length = header_length;
+  layout->table_offset = table_offset;
+  layout->data_offsets = std::move(data_offsets);
+  layout->trailer_offset = trailer_offset;
+  layout->package_length = package_length;
+  return out;
+}
+
+}  // namespace
+
+Bytes build_package(const Package& package, Layout* layout) {
+  Layout local;
+  Layout& l = layout ? *layout : local;
+  l = Layout();
+  Bytes out;
+  if (package.raw) {
+    out = *package.raw;
+    l.package_length = out.size();
+    l.trailer_offset = out.size();
+  } else {
+    out = build_bare(package, &l);
+  }
   append(out, package.tail);
 
-  size_t wrapper_length = 0;
   if (package.wrapper) {
     const Wrapper& w = *package.wrapper;
     Bytes head(w.guid.begin(), w.guid.end());
@@ -316,17 +340,8 @@ Bytes build_package(const Package& package, Layout* layout) {
     append_u16(head, w.wrapper_length ? *w.wrapper_length : static_cast<uint16_t>(23 + w.body.size()));
     append(head, w.body);
     append_u32(head, w.crc ? *w.crc : crc32(head));
-    wrapper_length = head.size();
+    l.wrapper_length = head.size();
     out.insert(out.begin(), head.begin(), head.end());
-  }
-
-  if (layout) {
-    layout->wrapper_length = wrapper_length;
-    layout->header_length = header_length;
-    layout->table_offset = table_offset;
-    layout->data_offsets = std::move(data_offsets);
-    layout->trailer_offset = trailer_offset;
-    layout->package_length = package_length;
   }
   return out;
 }

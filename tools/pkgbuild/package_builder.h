@@ -242,6 +242,9 @@ struct Package {
   Bytes trailer_bytes = {};             // trailer content before the CRC (zero-padded)
   Bytes tail = {};                      // bytes after the trailer
   Overrides overrides = {};
+  // When set, the bare package is exactly these bytes and every field above
+  // but wrapper and tail is ignored: a package that no layout describes.
+  std::optional<Bytes> raw = {};
 };
 
 // Offsets of the parts of a built package, relative to the bare package.
