@@ -406,7 +406,12 @@ bool run_scenario(const Scenario& scenario, const Options& options) {
   write_file(root / "machine.json", machine);
   std::vector<std::string> env = {"VREX_SIM_MACHINE=" + (root / "machine.json").string()};
 
+  int manifests = 0;
   for (const Section& s : scenario.sections) {
+    if (s.kind == "file" || s.kind == "package") {
+      std::error_code ignored;
+      fs::create_directories((work / s.argument.substr(0, s.argument.find(' '))).parent_path(), ignored);
+    }
     if (s.kind == "file") {
       if (!write_file(work / s.argument, plain(expand(s.lines, workdir, false))))
         failure.add("cannot write " + s.argument);
@@ -419,7 +424,7 @@ bool run_scenario(const Scenario& scenario, const Options& options) {
         manifest = (scenario.file.parent_path() / out_name.substr(blank + 1)).string();
         out_name = out_name.substr(0, blank);
       } else {
-        manifest = (root / (out_name + ".manifest.json")).string();
+        manifest = (root / ("manifest-" + std::to_string(++manifests) + ".json")).string();
         write_file(manifest, plain(expand(s.lines, workdir, false)));
       }
       if (options.vrexpkg.empty() || access(options.vrexpkg.c_str(), X_OK) != 0) {
