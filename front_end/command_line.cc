@@ -44,6 +44,11 @@ std::FILE* open_stream(const char* name) {
 
 // The getoption form (exactly two arguments, the second naming getoption).
 // Returns -1 when its arguments are good and the run goes on, else 1.
+// After the checks of the second argument, a first argument that names -dev
+// must give a device name of 1 to 255 characters: "-dev=" alone, or a longer
+// name, is refused with its own error line (a name is never cut, so the run
+// can never act on another adapter than the one named). Without -dev the
+// selector stays empty and the selection finds no adapter of that name.
 int parse_getoption_form(const char* device, bool device_named, const char* value) {
   GetoptionArgs args;
   if (const char* error = parse_getoption_value(value, &args)) {
