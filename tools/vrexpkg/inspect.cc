@@ -164,6 +164,10 @@ void inspect_text(const std::string& path, std::span<const uint8_t> file, std::F
                    "            data_offset 0x%08" PRIX32 ", data_length %" PRIu32 ", dir_item_length %" PRIu32
                    ", data_crc32 0x%08" PRIX32 "\n",
                    r.data_offset, r.data_length, r.dir_item_length, r.data_crc32);
+      if (s.view_offset > 0 && r.data_length > 0) {
+        std::fprintf(out, "            data at file offset 0x%08zX (after the wrapper)\n",
+                     s.view_offset + size_t{r.data_offset});
+      }
       if (r.data_in_range && r.data_length > 0 && (is_header_type(r.dir_type) || is_trailer_type(r.dir_type))) {
         std::span<const uint8_t> data = s.view.subspan(r.data_offset, r.data_length);
         if (data.size() > 7 && data[0] == 0x54 && data[1] == 0x53 && data[2] == 0x59 && data[3] == 0x1A) {

@@ -583,8 +583,8 @@ void parse_package(const Json& m, Reader& reader, pkgbuild::Package* p) {
     if (mh.contains("gap")) p->manifest_gap = parse_bytes(mh["gap"], "manifest.gap", reader);
     opt_uint(mh, "directive_size", "manifest", &p->directive_size);
     opt_uint(mh, "record_size", "manifest", &p->record_size);
-    if (p->directive_size > (1u << 20)) fail("manifest.directive_size", "must be at most 1 MiB to lay out");
-    if (p->record_size > (1u << 20)) fail("manifest.record_size", "must be at most 1 MiB to lay out");
+    if (p->directive_size > (1u << 24)) fail("manifest.directive_size", "must be at most 16 MiB to lay out");
+    if (p->record_size > (1u << 24)) fail("manifest.record_size", "must be at most 16 MiB to lay out");
   }
   if (m.contains("entries")) {
     const Json& list = m["entries"];
@@ -782,7 +782,10 @@ Json manifest_from_file(std::span<const uint8_t> file) {
                     {"crc", hex32(s.wrapper_crc)}};
   }
   std::span<const uint8_t> v = s.view;
-  if (!s.structured) {
+  // Sizes beyond what a manifest lays out are kept by the raw form.
+  const uint32_t kLayoutLimit = 1u << 24;
+  if (!s.structured || s.trailer_length > kLayoutLimit ||
+      (s.entry_count > 0 && (s.directive_size > kLayoutLimit || s.record_size > kLayoutLimit))) {
     m["raw"] = to_hex(v);
     return m;
   }
@@ -791,9 +794,12 @@ Json manifest_from_file(std::span<const uint8_t> file) {
   for (const PropertyRecord& r : s.properties) props.push_back(property_json(r));
   m["properties"] = props;
   m["stream_tail"] = to_hex(v.subspan(s.stream_tail, s.header_length - s.stream_tail));
+  // The sizes lay the table out; without entries the written values (under
+  // "overrides") are all that matters.
+  const bool laid_out = s.entry_count > 0;
   m["manifest"] = {{"gap", to_hex(v.subspan(s.header_length + 20u, s.table_offset - 20u))},
-                   {"directive_size", s.directive_size},
-                   {"record_size", s.record_size}};
+                   {"directive_size", laid_out ? s.directive_size : 64u},
+                   {"record_size", laid_out ? s.record_size : 24u}};
 
   const uint64_t stride = uint64_t{s.directive_size} + s.record_size;
   size_t cursor = static_cast<size_t>(uint64_t{s.header_length} + s.table_offset + stride * s.entry_count);
