@@ -61,11 +61,11 @@ VREX_SHA_TARGET void blocks_sha_extensions(uint32_t state[8], const uint8_t* dat
   for (; blocks != 0; --blocks, data += 64) {
     const __m128i abef_saved = abef;
     const __m128i cdgh_saved = cdgh;
-    __m128i m[4];
-    for (int i = 0; i < 4; ++i) {
-      m[i] = _mm_shuffle_epi8(_mm_loadu_si128(reinterpret_cast<const __m128i*>(data + 16 * i)),
-                              byte_swap);
-    }
+    const __m128i* words = reinterpret_cast<const __m128i*>(data);
+    __m128i m[4] = {_mm_shuffle_epi8(_mm_loadu_si128(words), byte_swap),
+                    _mm_shuffle_epi8(_mm_loadu_si128(words + 1), byte_swap),
+                    _mm_shuffle_epi8(_mm_loadu_si128(words + 2), byte_swap),
+                    _mm_shuffle_epi8(_mm_loadu_si128(words + 3), byte_swap)};
     four_rounds<0>(abef, cdgh, m);
     four_rounds<1>(abef, cdgh, m);
     four_rounds<2>(abef, cdgh, m);

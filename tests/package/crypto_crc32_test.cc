@@ -72,6 +72,21 @@ TEST(Crc32, SlicedLoopMatchesBytewiseAtEveryOffsetAndLength) {
   }
 }
 
+// Large ranges run in parallel lanes that are joined afterwards: lengths on
+// and around the lane block sizes, at odd offsets, against the reference.
+TEST(Crc32, LongRangesMatchBytewise) {
+  const std::vector<uint8_t> data = counting_bytes(3 * 65536 + 64);
+  const size_t lengths[] = {1023,  1024,  4095,  4096,  5000,  16384 + 1040, 65535,
+                           65536, 65537, 2 * 65536 + 15, 3 * 65536 + 17};
+  for (size_t offset : {size_t{0}, size_t{1}, size_t{7}}) {
+    for (size_t length : lengths) {
+      EXPECT_EQ(crc32_update(0xFFFFFFFFu, data.data() + offset, length),
+                crc32_update_bytewise(0xFFFFFFFFu, data.data() + offset, length))
+          << "offset " << offset << " length " << length;
+    }
+  }
+}
+
 TEST(Crc32, ChainingPiecesGivesTheWholeCrc) {
   const std::vector<uint8_t> data = counting_bytes(100000);
   const uint32_t whole = crc32(0xFFFFFFFFu, data.data(), data.size());
