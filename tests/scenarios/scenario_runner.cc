@@ -449,7 +449,7 @@ bool run_scenario(const Scenario& scenario, const Options& options) {
         continue;
       }
       std::string arg = plain(expand({line}, workdir, false));
-      arg.pop_back();  // the newline that expand adds
+      if (!arg.empty() && arg.back() == '\n') arg.pop_back();  // the line's own end
       args.push_back(arg);
     }
   }
