@@ -228,6 +228,9 @@ bool derive_machine(MachineImpl* m, std::string* error) {
 
   // Machine-wide facts.
   if (!top.text(d, "computer_name", &m->computer_name)) return false;
+  if (m->computer_name.empty() || m->computer_name.size() > 15) {
+    return top.fail("computer_name must have 1 to 15 characters (a NetBIOS name)");
+  }
   std::uint64_t v = 0;
   if (d.contains("ansi_code_page")) {
     if (!json_uint(d["ansi_code_page"], &v) || (v != 1252 && v != kCpUtf8)) {

@@ -462,6 +462,10 @@ class SimKernel : public Kernel {
         // Nobody has a handle: a new mutex. Forget a dead owner's mark.
         int fd = ::open((st.base + ".o").c_str(), O_RDWR | O_CREAT | O_TRUNC | O_CLOEXEC, 0644);
         if (fd >= 0) ::close(fd);
+        if (::ftruncate(st.fd_h, 0) == 0) {
+          ssize_t w = ::pwrite(st.fd_h, name.data(), name.size(), 0);  // for "vrexsim show"
+          (void)w;
+        }
         flock_retry(st.fd_h, LOCK_SH);
         if (owned) take(st);
       } else {

@@ -7,6 +7,7 @@
 #include <sys/stat.h>
 #include <unistd.h>
 
+#include <algorithm>
 #include <chrono>
 #include <cstdio>
 #include <cstdlib>
@@ -662,6 +663,39 @@ bool Machine::update_state(const std::string& section,
 bool Machine::reset_state() { return impl_->reset_state(); }
 
 const std::string& Machine::state_dir() const { return impl_->state_dir; }
+
+std::vector<std::string> Machine::state_sections() const {
+  std::vector<std::string> out;
+  std::error_code ec;
+  for (const auto& e : fs::directory_iterator(impl_->state_dir, ec)) {
+    std::string n = e.path().filename().string();
+    if (n.size() > 5 && n.substr(n.size() - 5) == ".json" && e.is_regular_file(ec)) {
+      out.push_back(n.substr(0, n.size() - 5));
+    }
+  }
+  std::sort(out.begin(), out.end());
+  return out;
+}
+
+std::vector<std::string> Machine::named_mutexes() const {
+  std::vector<std::string> out;
+  std::error_code ec;
+  for (const auto& e : fs::directory_iterator(fs::path(impl_->state_dir) / "mutex", ec)) {
+    std::string p = e.path().string();
+    if (p.size() < 2 || p.substr(p.size() - 2) != ".h") continue;
+    int fd = ::open(p.c_str(), O_RDONLY | O_CLOEXEC);
+    if (fd < 0) continue;
+    // Held by a handle when an exclusive lock cannot be had.
+    if (::flock(fd, LOCK_EX | LOCK_NB) != 0) {
+      char buf[512];
+      ssize_t n = ::pread(fd, buf, sizeof buf, 0);
+      if (n > 0) out.emplace_back(buf, static_cast<std::size_t>(n));
+    }
+    ::close(fd);
+  }
+  std::sort(out.begin(), out.end());
+  return out;
+}
 
 std::string Machine::host_path(std::string_view machine_path) const {
   return impl_->host_path(machine_path);

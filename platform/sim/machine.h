@@ -127,6 +127,10 @@ class Machine {
   // Discards all state that runs have written. Returns false on an I/O error.
   bool reset_state();
   const std::string& state_dir() const;
+  // The names of the state sections written so far.
+  std::vector<std::string> state_sections() const;
+  // The named mutexes that exist now (some process holds a handle), by name.
+  std::vector<std::string> named_mutexes() const;
 
   // Fault check for a provider's own calls: true and *code when a fault of
   // the description matches (service, call, key); counts the call either way.
