@@ -17,8 +17,14 @@ endif()
 
 # vrex_add_test(NAME SOURCES src... [LIBS lib...])
 # One GoogleTest executable, registered with CTest test by test.
+# Without VREX_TESTS (the fuzz build) the target exists but is not built.
 function(vrex_add_test name)
   cmake_parse_arguments(T "" "" "SOURCES;LIBS" ${ARGN})
+  if(NOT VREX_TESTS)
+    add_executable(${name} EXCLUDE_FROM_ALL ${T_SOURCES})
+    target_link_libraries(${name} PRIVATE vrex_options ${T_LIBS} GTest::gtest GTest::gtest_main)
+    return()
+  endif()
   add_executable(${name} ${T_SOURCES})
   target_link_libraries(${name} PRIVATE vrex_options ${T_LIBS} GTest::gtest GTest::gtest_main)
   target_compile_definitions(${name} PRIVATE
