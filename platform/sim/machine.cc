@@ -525,7 +525,26 @@ bool write_file_atomic(const std::string& path, const std::string& content) {
 
 nlohmann::json MachineImpl::read_state(const std::string& section) const {
   if (!valid_section(section)) return nullptr;
-  return read_json_file(state_dir + "/" + section + ".json");
+  std::string path = state_dir + "/" + section + ".json";
+  struct stat st {};
+  std::lock_guard lock(mu);
+  if (::stat(path.c_str(), &st) != 0) {
+    state_cache.erase(section);
+    return nullptr;
+  }
+  // Every write renames a new file into place, so an unchanged inode, size
+  // and time mean unchanged contents.
+  auto mtime = static_cast<std::uint64_t>(st.st_mtim.tv_sec) * 1000000000u +
+               static_cast<std::uint64_t>(st.st_mtim.tv_nsec);
+  auto it = state_cache.find(section);
+  if (it != state_cache.end() && it->second.inode == st.st_ino &&
+      it->second.size == static_cast<std::uint64_t>(st.st_size) && it->second.mtime_ns == mtime) {
+    return it->second.value;
+  }
+  CachedSection c{st.st_ino, static_cast<std::uint64_t>(st.st_size), mtime,
+                  read_json_file(path)};
+  state_cache[section] = c;
+  return c.value;
 }
 
 bool MachineImpl::update_state(const std::string& section,

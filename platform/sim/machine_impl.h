@@ -172,6 +172,13 @@ class MachineImpl {
   std::uint64_t virtual_ms = 0;
   std::string debug_output;
 
+  // Parsed state sections, kept while their file is unchanged.
+  struct CachedSection {
+    std::uint64_t inode = 0, size = 0, mtime_ns = 0;
+    nlohmann::json value;
+  };
+  mutable std::map<std::string, CachedSection> state_cache;
+
   // Process-local bookkeeping of named mutexes (kernel.cc).
   struct MutexState {
     std::string base;  // host path without the ".h"/".o" suffix
