@@ -156,7 +156,8 @@ bool reg_value_from_json(const nlohmann::json& j, RegValue* out, std::string* er
              "qword, binary)";
     return false;
   }
-  const auto& [type, v] = *j.items().begin();
+  const std::string type = j.begin().key();
+  const nlohmann::json& v = j.begin().value();
   std::uint64_t n = 0;
   if (type == "sz" || type == "expand_sz") {
     if (!v.is_string()) {
