@@ -140,14 +140,17 @@ void inspect_text(const std::string& path, std::span<const uint8_t> file, std::F
   } else {
     std::fprintf(out, "header:     magic %s, trailer_length %" PRIu32 ", header_length %" PRIu32 "\n",
                  magic_text(s.magic).c_str(), s.trailer_length, s.header_length);
-    if (!s.properties.empty() || s.stream_tail > 12) std::fprintf(out, "properties:\n");
+    if (!s.properties.empty() || s.stream_end > 12) std::fprintf(out, "properties:\n");
     for (const PropertyRecord& p : s.properties) {
       const char* name = property_tag_name(p.tag);
       std::fprintf(out, "  %3u %-14s %s\n", p.tag, name ? name : "(unknown)",
                    property_value_text(p.tag, p.value).c_str());
     }
-    if (s.stream_tail < s.header_length && s.stream_tail < s.view.size()) {
-      std::fprintf(out, "  %zu further byte(s) in the property stream\n", s.header_length - s.stream_tail);
+    if (s.stream_tail < s.stream_end) {
+      std::fprintf(out, "  %zu further byte(s) in the property stream\n", s.stream_end - s.stream_tail);
+    }
+    if (!s.header_fits) {
+      std::fprintf(out, "            header_length or trailer_length does not fit the package\n");
     }
   }
   if (s.structured) {
@@ -185,7 +188,7 @@ void inspect_text(const std::string& path, std::span<const uint8_t> file, std::F
     } else {
       std::fprintf(out, "trailer:    length %" PRIu32 ", no CRC\n", s.trailer_length);
     }
-  } else if (s.has_header) {
+  } else if (s.header_fits) {
     std::fprintf(out, "manifest:   does not fit the package\n");
   }
   const Verdict v = verdict_of(path);

@@ -153,8 +153,9 @@ int cmd_build(int argc, char** argv) {
   return kExitOk;
 }
 
-// Signs the image in file[at, at + length) in place. Returns its kind, or
-// nullptr when the range holds neither image kind.
+// Signs the header image or trailer image that is image, in place, and
+// rewrites its CRC. Returns its kind, or nullptr (with *error) when image is
+// neither kind or signing fails.
 const char* sign_image(std::span<uint8_t> image, const pkgbuild::Signer& signer, std::string* error) {
   const size_t n = image.size();
   size_t signed_length = 0;
@@ -177,9 +178,8 @@ const char* sign_image(std::span<uint8_t> image, const pkgbuild::Signer& signer,
     return nullptr;
   }
   std::memcpy(image.data() + signed_length, signature, sizeof signature);
-  std::vector<uint8_t> out(image.begin(), image.end());
-  pkgbuild::put_u32(out, n - 4, pkgbuild::crc32(image.first(n - 4)));
-  std::copy(out.begin(), out.end(), image.begin());
+  const uint32_t crc = pkgbuild::crc32(image.first(n - 4));
+  for (size_t i = 0; i < 4; ++i) image[n - 4 + i] = static_cast<uint8_t>(crc >> (8 * i));
   return kind;
 }
 
@@ -232,14 +232,12 @@ int cmd_sign(int argc, char** argv) {
   if (have_at) {
     const vrexpkg::FileShape shape = vrexpkg::file_shape(file);
     if (shape.structured) {
-      bool changed = false;
       for (size_t i = 0; i < shape.entries.size(); ++i) {
         const vrexpkg::EntryRecord& r = shape.entries[i];
         if (r.data_in_range && shape.view_offset + r.data_offset == at && r.data_length == length &&
             shape.record_size >= 24) {
           pkgbuild::put_u32(file, shape.view_offset + r.offset + shape.directive_size + 20, pkgbuild::crc32(image));
           std::printf("%s: entry %zu: data_crc32 updated\n", path.c_str(), i);
-          changed = true;
         }
       }
       if (shape.trailer_length >= 4) {
@@ -247,9 +245,7 @@ int cmd_sign(int argc, char** argv) {
         pkgbuild::put_u32(file, end - 4,
                           pkgbuild::crc32(std::span<const uint8_t>(file).subspan(shape.view_offset, shape.covered_end)));
         std::printf("%s: package CRC updated\n", path.c_str());
-        changed = true;
       }
-      (void)changed;
     }
   }
   if (!write_file(path, file, &error)) return failure(error);

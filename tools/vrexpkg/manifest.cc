@@ -660,24 +660,28 @@ FileShape file_shape(std::span<const uint8_t> file) {
   s.magic = u32_at(v, 0);
   s.trailer_length = u32_at(v, 4);
   s.header_length = u32_at(v, 8);
+  // The property records, as far as the stream and the file both go.
+  const size_t stream_end = static_cast<size_t>(std::min<uint64_t>(s.header_length, n));
+  size_t pos = 12;
+  while (pos + 3 <= stream_end) {
+    uint8_t tag = v[pos];
+    uint16_t length = pkgbuild::get_u16(v, pos + 1);
+    if (pos + 3 + length > stream_end) break;
+    s.properties.push_back({pos, tag, v.subspan(pos + 3, length)});
+    pos += 3 + size_t{length};
+    if (tag == 0) break;
+  }
+  s.stream_tail = pos;
+  s.stream_end = stream_end;
+
   if (s.header_length < 12 || s.trailer_length > n || s.header_length > n - s.trailer_length) return s;
+  s.header_fits = true;
   const uint64_t e = n - s.trailer_length;
   s.covered_end = static_cast<size_t>(e);
   if (s.trailer_length >= 4) {
     s.package_crc = u32_at(v, static_cast<size_t>(n - 4));
     s.package_crc_actual = pkgbuild::crc32(v.first(s.covered_end));
   }
-
-  size_t pos = 12;
-  while (pos + 3 <= s.header_length) {
-    uint8_t tag = v[pos];
-    uint16_t length = pkgbuild::get_u16(v, pos + 1);
-    if (pos + 3 + length > s.header_length) break;
-    s.properties.push_back({pos, tag, v.subspan(pos + 3, length)});
-    pos += 3 + size_t{length};
-    if (tag == 0) break;
-  }
-  s.stream_tail = pos;
 
   const uint64_t hl = s.header_length;
   if (hl + 20 > e) return s;

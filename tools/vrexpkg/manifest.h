@@ -74,8 +74,10 @@ struct FileShape {
   uint32_t magic = 0, trailer_length = 0, header_length = 0;
   bool structured = false;        // header, manifest, table and trailer all fit
   uint32_t manifest_magic = 0, table_offset = 0, entry_count = 0, directive_size = 0, record_size = 0;
+  bool header_fits = false;       // header_length and trailer_length fit the view
   std::vector<PropertyRecord> properties;  // up to and including a tag 0 record
   size_t stream_tail = 0;         // offset where undescribed stream bytes begin
+  size_t stream_end = 0;          // header_length, or the view's end when shorter
   std::vector<EntryRecord> entries;
   size_t covered_end = 0;         // view length minus trailer_length
   uint32_t package_crc = 0;       // as stored, when trailer_length >= 4
