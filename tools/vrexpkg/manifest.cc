@@ -3,6 +3,7 @@
 #include "tools/vrexpkg/manifest.h"
 
 #include <algorithm>
+#include <filesystem>
 #include <fstream>
 #include <iterator>
 #include <limits>
@@ -366,7 +367,9 @@ Bytes parse_bytes(const Json& value, const std::string& where, Reader& reader) {
     out.assign(text.begin(), text.end());
   } else {
     std::string path = get_string(value["file"], where + ".file");
-    if (!path.empty() && path[0] != '/' && !reader.base_dir.empty()) path = reader.base_dir + "/" + path;
+    if (!path.empty() && std::filesystem::path(path).is_relative() && !reader.base_dir.empty()) {
+      path = (std::filesystem::path(reader.base_dir) / path).string();
+    }
     out = read_file(path, where + ".file");
   }
   return out;
