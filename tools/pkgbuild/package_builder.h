@@ -81,11 +81,12 @@ class Signer {
   std::shared_ptr<const SigningKey> key_;
 };
 
-// How an image's signature is filled.
+// How an image's signature is filled. A generator given an empty signer
+// writes 256 zero bytes even when asked for a signature.
 enum class Signature : uint8_t {
-  SIGNED,     // a real signature over the signed range
-  CORRUPT,    // a real signature with one bit flipped
-  UNSIGNED,   // 256 zero bytes
+  SIGNED,  // a real signature over the signed range
+  CORRUPT,  // a real signature with one bit flipped
+  UNSIGNED,  // 256 zero bytes
 };
 
 // ---------------------------------------------------------------------------
@@ -99,18 +100,18 @@ struct HeaderImage {
   uint8_t flags = 0;
   uint8_t image_code = 0;
   uint8_t format = 0x13;
-  Bytes body = {};                    // bytes from offset 7; when empty, body_length
-  size_t body_length = 64;       // pattern bytes used when body is empty
+  Bytes body = {};  // bytes from offset 7; when empty, body_length
+  size_t body_length = 64;  // pattern bytes used when body is empty
   std::array<uint8_t, 4> magic = {0x54, 0x53, 0x59, 0x1A};
   Signature signature = Signature::SIGNED;
-  std::optional<uint32_t> crc = {};   // default: the real CRC
+  std::optional<uint32_t> crc = {};  // default: the real CRC
 };
 Bytes header_image(const HeaderImage& image, const Signer& signer);
 
 // Image that ends with a signature and the 32-byte image trailer:
 //   body | signature (256) | version info (20) | type | length | "Trlr" | CRC-32
 struct TrailerImage {
-  Bytes body = {};                    // the signed range; when empty, body_length
+  Bytes body = {};  // the signed range; when empty, body_length
   size_t body_length = 64;
   std::array<uint8_t, 20> version_info = {};
   uint16_t trailer_type = 0;
@@ -158,18 +159,18 @@ VpdKeyword vpd_text_keyword(std::string_view name, std::string_view text);
 struct VpdArea {
   std::array<uint8_t, 4> lead = {};
   std::optional<std::string> identifier = "Vantera-C/E network adapter";
-  bool read_only = true;                  // write the VPD-R resource
+  bool read_only = true;  // write the VPD-R resource
   std::vector<VpdKeyword> read_only_keywords = {{"PN", {'V', 'C', 'E', '-', '2', '2'}},
                                                 {"EC", {'A', '1'}}};
-  bool rv = true;                         // append the RV keyword
-  uint8_t rv_reserved = 3;                // reserved bytes after the checksum
-  uint8_t rv_reserved_fill = 0;           // value of those bytes
-  uint8_t checksum_delta = 0;             // added to the correct checksum
-  bool read_write = false;                // write the VPD-W resource
+  bool rv = true;  // append the RV keyword
+  uint8_t rv_reserved = 3;  // reserved bytes after the checksum
+  uint8_t rv_reserved_fill = 0;  // value of those bytes
+  uint8_t checksum_delta = 0;  // added to the correct checksum
+  bool read_write = false;  // write the VPD-W resource
   std::vector<VpdKeyword> read_write_keywords = {{"V1", {'0', '0'}}};
-  uint8_t rw_length = 8;                  // RW keyword's length (0: no RW)
+  uint8_t rw_length = 8;  // RW keyword's length (0: no RW)
   bool end_tag = true;
-  Bytes trailing = {};                         // bytes after the end tag
+  Bytes trailing = {};  // bytes after the end tag
 };
 Bytes vpd_area(const VpdArea& vpd);
 
@@ -179,7 +180,7 @@ Bytes vpd_area(const VpdArea& vpd);
 struct Property {
   uint8_t tag = 0;
   Bytes value = {};
-  std::optional<uint16_t> length = {};  // written length; default value.size()
+  std::optional<uint16_t> length = {};  // written length; default value.size() (cut to 16 bits)
 };
 Property text_property(uint8_t tag, std::string_view text);
 Property u8_property(uint8_t tag, uint8_t value);
@@ -189,31 +190,31 @@ Property raw_property(uint8_t tag, Bytes value);
 
 struct Entry {
   uint8_t directive = 0;
-  Bytes directive_rest = {};            // directive block bytes after the directive byte
+  Bytes directive_rest = {};  // directive block bytes after the directive byte
   uint16_t dir_type = 0;
   uint16_t dir_ordinal = 0;
   uint16_t dir_ext = 0;
   uint16_t dir_attr = 0;
-  std::optional<uint32_t> dir_item_length = {};   // default: the data's length
-  Bytes data = {};                      // placed in the data area in entry order
-  Bytes gap = {};                       // bytes placed just before this entry's data
-  std::optional<uint32_t> data_offset = {};       // default: where data was placed
-  std::optional<uint32_t> data_length = {};       // default: data.size()
-  std::optional<uint32_t> data_crc32 = {};        // default: CRC of the bytes the record points at
-  Bytes record_tail = {};               // record bytes after the 24 defined ones
+  std::optional<uint32_t> dir_item_length = {};  // default: the data's length
+  Bytes data = {};  // placed in the data area in entry order
+  Bytes gap = {};  // bytes placed just before this entry's data
+  std::optional<uint32_t> data_offset = {};  // default: where data was placed
+  std::optional<uint32_t> data_length = {};  // default: data.size()
+  std::optional<uint32_t> data_crc32 = {};  // default: CRC of the bytes the record points at
+  Bytes record_tail = {};  // record bytes after the 24 defined ones
 };
 
 // Written values of the header fields; each defaults to the true one.
 struct Overrides {
-  std::optional<uint32_t> magic = {};             // "PKG0"
+  std::optional<uint32_t> magic = {};  // "PKG0"
   std::optional<uint32_t> trailer_length = {};
   std::optional<uint32_t> header_length = {};
-  std::optional<uint32_t> manifest_magic = {};    // "Man0"
+  std::optional<uint32_t> manifest_magic = {};  // "Man0"
   std::optional<uint32_t> table_offset = {};
   std::optional<uint32_t> entry_count = {};
   std::optional<uint32_t> directive_size = {};
   std::optional<uint32_t> record_size = {};
-  std::optional<uint32_t> package_crc = {};       // the trailer's last 4 bytes
+  std::optional<uint32_t> package_crc = {};  // the trailer's last 4 bytes
 };
 
 constexpr std::array<uint8_t, 16> kWrapperGuid = {0xF0, 0x18, 0x87, 0x8C, 0xCB, 0x7D, 0x49, 0x43,
@@ -224,23 +225,23 @@ constexpr std::array<uint8_t, 16> kWrapperGuid = {0xF0, 0x18, 0x87, 0x8C, 0xCB, 
 struct Wrapper {
   std::array<uint8_t, 16> guid = kWrapperGuid;
   uint8_t version = 1;
-  Bytes body = {};                                // uninterpreted bytes at offset 19
-  std::optional<uint16_t> wrapper_length = {};    // default 23 + body.size()
+  Bytes body = {};  // uninterpreted bytes at offset 19
+  std::optional<uint16_t> wrapper_length = {};  // default 23 + body.size()
   std::optional<uint32_t> crc = {};
 };
 
 struct Package {
   std::optional<Wrapper> wrapper = {};
   std::vector<Property> properties = {};
-  Bytes stream_tail = {};               // raw bytes at the end of the property stream
-  Bytes manifest_gap = {};              // bytes between the manifest header and the table
-  uint32_t directive_size = 64;    // size of each directive block as laid out
-  uint32_t record_size = 24;       // size of each item record as laid out
+  Bytes stream_tail = {};  // raw bytes at the end of the property stream
+  Bytes manifest_gap = {};  // bytes between the manifest header and the table
+  uint32_t directive_size = 64;  // size of each directive block as laid out
+  uint32_t record_size = 24;  // size of each item record as laid out
   std::vector<Entry> entries = {};
-  Bytes data_tail = {};                 // bytes after the last data, before the trailer
-  uint32_t trailer_length = 4;     // true trailer size; its last 4 bytes hold the CRC
-  Bytes trailer_bytes = {};             // trailer content before the CRC (zero-padded)
-  Bytes tail = {};                      // bytes after the trailer
+  Bytes data_tail = {};  // bytes after the last data, before the trailer
+  uint32_t trailer_length = 4;  // true trailer size; its last 4 bytes hold the CRC
+  Bytes trailer_bytes = {};  // trailer content before the CRC (zero-padded)
+  Bytes tail = {};  // bytes after the trailer
   Overrides overrides = {};
   // When set, the bare package is exactly these bytes and every field above
   // but wrapper and tail is ignored: a package that no layout describes.
@@ -249,12 +250,12 @@ struct Package {
 
 // Offsets of the parts of a built package, relative to the bare package.
 struct Layout {
-  size_t wrapper_length = 0;       // 0 without wrapper
+  size_t wrapper_length = 0;  // 0 without wrapper
   size_t header_length = 0;
-  size_t table_offset = 0;         // from the manifest header
+  size_t table_offset = 0;  // from the manifest header
   std::vector<size_t> data_offsets = {};
   size_t trailer_offset = 0;
-  size_t package_length = 0;       // bare package, without wrapper and tail
+  size_t package_length = 0;  // bare package, without wrapper and tail
 };
 
 // The file's bytes (wrapper included). layout, when given, receives the offsets.
