@@ -231,6 +231,7 @@ MachineImpl::~MachineImpl() {
     if (e.fd >= 0) ::close(e.fd);
   }
   handles.clear();
+  if (call_log != nullptr) std::fclose(call_log);
   if (temporary_state && !state_dir.empty()) {
     std::error_code ec;
     fs::remove_all(state_dir, ec);
@@ -291,12 +292,19 @@ bool MachineImpl::load(const nlohmann::json& d, const std::string& path, std::st
   services.kernel = kernel_service.get();
 
   for (auto& p : builtin_wmi_providers()) providers.push_back(std::move(p));
+  if (const char* log = std::getenv("VREX_SIM_CALL_LOG"); log != nullptr && *log != '\0') {
+    call_log = std::fopen(log, "a");
+  }
   return derive_machine(this, error);
 }
 
 void MachineImpl::record(std::string service, std::string call, std::string args,
                          std::uint32_t outcome) {
   std::lock_guard lock(mu);
+  if (call_log != nullptr) {
+    std::fprintf(call_log, "%s %s %s -> 0x%08X\n", service.c_str(), call.c_str(), args.c_str(), outcome);
+    std::fflush(call_log);
+  }
   calls.push_back(CallRecord{std::move(service), std::move(call), std::move(args), outcome});
 }
 

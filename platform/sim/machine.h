@@ -104,7 +104,9 @@ class Machine {
   // The whole description.
   const nlohmann::json& description() const;
 
-  // The record of calls since construction or the last clear.
+  // The record of calls since construction or the last clear. With
+  // VREX_SIM_CALL_LOG naming a file, every record is also appended to it as
+  // a line "service call args -> 0xOUTCOME" (for runs of whole programs).
   std::vector<CallRecord> calls() const;
   void clear_calls();
   // Everything written to the debugger output since construction.

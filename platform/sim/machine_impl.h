@@ -3,6 +3,7 @@
 #pragma once
 
 #include <cstdint>
+#include <cstdio>
 #include <map>
 #include <memory>
 #include <functional>
@@ -166,6 +167,7 @@ class MachineImpl {
 
   mutable std::recursive_mutex mu;
   std::vector<CallRecord> calls;
+  std::FILE* call_log = nullptr;  // VREX_SIM_CALL_LOG: every record as a line
   std::vector<Fault> faults;
   std::map<Handle, HandleEntry> handles;
   Handle next_handle = 0x1000;
