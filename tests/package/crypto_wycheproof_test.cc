@@ -63,15 +63,11 @@ int32_t verify_library_only(const WycheproofCase& c) {
 // one "acceptable" case (tcId 8, a DigestInfo without its NULL): the strict
 // comparison accepts only the encoding a signer produces, with the NULL.
 TEST(Wycheproof, EveryCaseHasTheExpectedVerdict) {
-  int valid = 0, refused = 0;
   for (const auto& c : load_cases()) {
     const int32_t expected =
         c.result == "valid" ? TSYRETVAL_SUCCESS : TSYRETVAL_INVALID_RSA_SIGNATURE;
     EXPECT_EQ(verify(c), expected) << "tcId " << c.id << " (" << c.result << "): " << c.comment;
-    (expected == TSYRETVAL_SUCCESS ? valid : refused)++;
   }
-  EXPECT_EQ(valid, 9);
-  EXPECT_EQ(refused, 250);
 }
 
 // The malformed encodings that LibTomCrypt lets through by itself and the

@@ -13,6 +13,7 @@
 // unspecified. Nothing throws and nothing is printed.
 #pragma once
 
+#include <cstddef>
 #include <cstdint>
 #include <memory>
 #include <span>
