@@ -3,7 +3,7 @@
 // Sixteen 256-entry tables, built at compile time, let the loop fold 16 input
 // bytes into the register with 16 independent lookups; the bytes left over are
 // done one at a time with the first table. Large ranges are cut into four
-// lanes worked on together and joined afterwards (see kLaneBytes).
+// lanes worked on together and joined afterwards (see run_lanes).
 #include <array>
 #include <bit>
 #include <cstring>
