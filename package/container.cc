@@ -311,8 +311,10 @@ int32_t package_validate(std::span<const uint8_t> view, int32_t* entry_index) {
   std::unordered_map<uint64_t, uint32_t> first_of;
   std::vector<KnownRange> known;
 
-  index = 0;
   for (uint32_t i = 0; i < m.entry_count; ++i) {
+    // Entries past INT32_MAX (only in tables of one-byte entries of a 2 GiB
+    // package) share the last index that can be reported.
+    index = static_cast<int32_t>(std::min<uint32_t>(i, std::numeric_limits<int32_t>::max()));
     const EntrySpan s = entry_span(h, m, i);
     if (s.end > end) return TSYRETVAL_INVALID_MANIFEST;
     PackageEntry e;
@@ -349,7 +351,6 @@ int32_t package_validate(std::span<const uint8_t> view, int32_t* entry_index) {
         return TSYRETVAL_DUPLICATE_ITEM;
       }
     }
-    ++index;
   }
   index = -1;
 

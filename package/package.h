@@ -12,8 +12,11 @@
 
 #include <cstddef>
 #include <cstdint>
+#include <memory>
+#include <new>
 #include <span>
 #include <string_view>
+#include <utility>
 #include <vector>
 
 // ---------------------------------------------------------------------------
@@ -226,10 +229,33 @@ enum : uint8_t {
   DIRECTIVE_UNCHECKED = 4,
 };
 
+// Allocator whose new elements are left uninitialised (default-initialised).
+// package_read fills its buffer straight from the file, so zero-filling it
+// first would be one more pass over the whole package.
+template <class T>
+struct UninitializedAllocator : std::allocator<T> {
+  template <class U>
+  struct rebind {
+    using other = UninitializedAllocator<U>;
+  };
+  UninitializedAllocator() = default;
+  template <class U>
+  UninitializedAllocator(const UninitializedAllocator<U>&) noexcept {}
+  template <class U>
+  void construct(U* p) noexcept {
+    ::new (static_cast<void*>(p)) U;
+  }
+  template <class U, class... Args>
+  void construct(U* p, Args&&... args) {
+    ::new (static_cast<void*>(p)) U(std::forward<Args>(args)...);
+  }
+};
+using PackageBytes = std::vector<uint8_t, UninitializedAllocator<uint8_t>>;
+
 // A package file read whole: one owned allocation and the view of the bare
 // package inside it (the whole file unless it has a wrapper).
 struct PackageBuffer {
-  std::vector<uint8_t> bytes;
+  PackageBytes bytes;
   size_t view_offset = 0;
   size_t view_length = 0;
   std::span<const uint8_t> view() const { return {bytes.data() + view_offset, view_length}; }

@@ -4,8 +4,11 @@
 // Every read stays inside the area. A resource whose data runs past the end
 // of the area, or a keyword whose head or data runs past the end of its
 // resource, means the walk ran out of data: END_TAG_NOT_FOUND.
+#include <algorithm>
 #include <cstdint>
+#include <new>
 #include <span>
+#include <vector>
 
 #include "package/package.h"
 #include "package/pkg_internal.h"
@@ -23,6 +26,8 @@ struct Keyword {
   uint8_t length;
   size_t data_at;  // offset of the keyword's data within the resource
 };
+
+uint16_t name_of(const Keyword& k) { return static_cast<uint16_t>(k.name[0] << 8 | k.name[1]); }
 
 bool name_is(const Keyword& k, const char* two) {
   return k.name[0] == static_cast<uint8_t>(two[0]) && k.name[1] == static_cast<uint8_t>(two[1]);
@@ -56,43 +61,51 @@ int32_t check_id_string(std::span<const uint8_t> data) {
 // The keywords before the stop keyword (or padding, or the end) must each
 // have data and a name no other of them has; the first one that fails decides.
 int32_t keyword_check(std::span<const uint8_t> data, const char* stop) {
-  // Names seen so far and the first failing keyword's verdict. A later
-  // keyword can make an earlier one a duplicate, so the whole list is taken
-  // first; counting names in a table keeps this linear.
-  uint16_t seen[65536 / 8] = {};  // two bits per name: 0, 1 or "2 or more"
-  auto count_of = [&](uint16_t n) { return (seen[n >> 3] >> ((n & 7) * 2)) & 3; };
-  auto bump = [&](uint16_t n) {
-    if (count_of(n) < 2) seen[n >> 3] = static_cast<uint16_t>(seen[n >> 3] + (1 << ((n & 7) * 2)));
-  };
-  size_t pos = 0;
-  size_t taken_end = 0;
-  while (pos < data.size()) {
-    Keyword k{};
-    if (data[pos] == 0) break;  // padding
-    if (data.size() - pos >= 2 && data[pos] == static_cast<uint8_t>(stop[0]) &&
-        data[pos + 1] == static_cast<uint8_t>(stop[1])) {
-      break;
+  // A later keyword can make an earlier one a duplicate, so the whole list is
+  // taken first; the names are then looked up in a sorted copy.
+  std::vector<Keyword> taken;
+  std::vector<uint16_t> names;
+  try {
+    size_t pos = 0;
+    while (pos < data.size()) {
+      Keyword k{};
+      if (data[pos] == 0) break;  // padding
+      if (data.size() - pos >= 2 && data[pos] == static_cast<uint8_t>(stop[0]) &&
+          data[pos + 1] == static_cast<uint8_t>(stop[1])) {
+        break;
+      }
+      if (!read_keyword(data, pos, &k)) return TSYRETVAL_END_TAG_NOT_FOUND;
+      taken.push_back(k);
+      names.push_back(name_of(k));
+      pos = k.data_at + k.length;
     }
-    if (!read_keyword(data, pos, &k)) return TSYRETVAL_END_TAG_NOT_FOUND;
-    bump(static_cast<uint16_t>(k.name[0] | (k.name[1] << 8)));
-    pos = k.data_at + k.length;
-    taken_end = pos;
+  } catch (const std::bad_alloc&) {
+    return TSYRETVAL_MALLOC_FAILURE;
   }
-  for (pos = 0; pos < taken_end;) {
-    Keyword k{};
-    read_keyword(data, pos, &k);
+  std::sort(names.begin(), names.end());
+  for (const Keyword& k : taken) {
     if (k.length == 0) return TSYRETVAL_ZERO_LENGTH_ITEM;
-    if (count_of(static_cast<uint16_t>(k.name[0] | (k.name[1] << 8))) > 1) {
-      return TSYRETVAL_DUPLICATE_ITEM;
-    }
-    pos = k.data_at + k.length;
+    const auto [first, last] = std::equal_range(names.begin(), names.end(), name_of(k));
+    if (last - first > 1) return TSYRETVAL_DUPLICATE_ITEM;
   }
   return TSYRETVAL_SUCCESS;
 }
 
+// The 8-bit sum of an area's bytes from its start, extended as the walk goes:
+// each VPD-R checksum lies further into the area than the one before.
+struct RunningSum {
+  size_t next = 0;  // bytes [0, next) are in sum
+  uint8_t sum = 0;
+  uint8_t through(std::span<const uint8_t> area, size_t last) {
+    for (; next <= last; ++next) sum = static_cast<uint8_t>(sum + area[next]);
+    return sum;
+  }
+};
+
 // VPD-R: the RV keyword's checksum byte makes the area's bytes up to it sum
 // to zero, its other bytes are zero, and the keywords before it are sound.
-int32_t check_read_only(std::span<const uint8_t> area, size_t data_at, std::span<const uint8_t> data) {
+int32_t check_read_only(std::span<const uint8_t> area, size_t data_at, std::span<const uint8_t> data,
+                        RunningSum* running) {
   Keyword rv{};
   bool found = false;
   for (size_t pos = 0; pos < data.size();) {
@@ -112,9 +125,7 @@ int32_t check_read_only(std::span<const uint8_t> area, size_t data_at, std::span
   if (data.size() - rv.data_at < rv.length) return TSYRETVAL_END_TAG_NOT_FOUND;
 
   const size_t checksum_at = data_at + rv.data_at;  // within the area
-  uint8_t sum = 0;
-  for (size_t i = 0; i <= checksum_at; ++i) sum = static_cast<uint8_t>(sum + area[i]);
-  if (sum != 0) return TSYRETVAL_INVALID_CHECKSUM;
+  if (running->through(area, checksum_at) != 0) return TSYRETVAL_INVALID_CHECKSUM;
   for (size_t i = 1; i < rv.length; ++i) {
     if (data[rv.data_at + i] != 0) return TSYRETVAL_UNEXPECTED_DATA;
   }
@@ -125,6 +136,7 @@ int32_t check_read_only(std::span<const uint8_t> area, size_t data_at, std::span
 
 int32_t vpd_validate(std::span<const uint8_t> area) {
   if (area.empty()) return TSYRETVAL_END_TAG_NOT_FOUND;
+  RunningSum running;
   size_t pos = 0;
   while (pos < area.size()) {
     const uint8_t tag = area[pos];
@@ -151,7 +163,7 @@ int32_t vpd_validate(std::span<const uint8_t> area) {
     if (name == kNameIdString) {
       rc = check_id_string(data);
     } else if (name == kNameReadOnly) {
-      rc = check_read_only(area, data_at, data);
+      rc = check_read_only(area, data_at, data, &running);
     } else if (name == kNameReadWrite) {
       rc = keyword_check(data, "RW");
     }

@@ -80,7 +80,7 @@ TEST(PackageRead, Cases) {
     PackageBuffer buf;
     EXPECT_EQ(package_read(path.c_str(), &buf), c.status);
     if (c.status == TSYRETVAL_SUCCESS) {
-      EXPECT_EQ(buf.bytes, bytes);
+      EXPECT_EQ(Bytes(buf.bytes.begin(), buf.bytes.end()), bytes);
       EXPECT_EQ(buf.view_offset, c.view_offset);
       EXPECT_EQ(buf.view_length, bytes.size() - c.view_offset);
     } else {

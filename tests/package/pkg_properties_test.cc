@@ -193,7 +193,7 @@ TEST(PackageRecord, FilledFromProperties) {
     package_load_record(path.c_str(), &r);
     EXPECT_STREQ(r.path, path.c_str());
     EXPECT_EQ(r.data_size, bytes.size());
-    EXPECT_EQ(r.data.bytes, bytes);
+    EXPECT_EQ(Bytes(r.data.bytes.begin(), r.data.bytes.end()), bytes);
     c.check(r);
   }
 }
