@@ -226,7 +226,12 @@ class DriverClass : public WmiProvider {
     }
     bool defer = false;
     const bool ok = run(*unit, method, in, out, &defer);
-    driver->changed(machine, index, defer);
+    // A failure changes the last error; a read changes nothing.
+    static const WStringView kReads[] = {u"GetNvmLastError", u"GetFwHealthStatus",
+                                         u"GetDirectoryInfo", u"GetDirectoryEntries", u"Read",
+                                         u"GetNvmOpt"};
+    const bool read_only = ok && std::find(std::begin(kReads), std::end(kReads), method) != std::end(kReads);
+    if (!read_only) driver->changed(machine, index, defer);
     return ok ? kHrOk : driver_failure();
   }
 
@@ -546,8 +551,8 @@ HResult hwrm_exec(Machine& machine, WStringView key, WStringView method, const W
     if (!ok || !in_param_bytes(in, u"hw_msg", &msg)) return kHrWbemInvalidParameter;
     if (msg.size() > length) msg.resize(static_cast<size_t>(length));
     std::vector<std::uint8_t> resp = fw->hwrm(msg);
-    driver->changed(machine, index, false);
     const std::uint16_t req_type = msg.size() >= 2 ? static_cast<std::uint16_t>(msg[0] | msg[1] << 8) : 0;
+    if (req_type == 0xFFEC) driver->changed(machine, index, false);  // defragmentation
     const std::uint32_t reported = fw->reported_length(req_type).value_or(static_cast<std::uint32_t>(resp.size()));
     out.set_value(u"msg_length", Variant::i4(static_cast<std::int32_t>(reported)));
     out.set_value(u"hw_msg", Variant::byte_array(resp));
@@ -572,7 +577,7 @@ HResult hwrm_exec(Machine& machine, WStringView key, WStringView method, const W
     }
     const std::vector<std::uint8_t> msg(env.begin() + msg_offset, env.begin() + msg_offset + msg_length);
     std::vector<std::uint8_t> resp = fw->hwrm(msg);
-    driver->changed(machine, index, false);
+    if (msg.size() >= 2 && msg[0] == 0xEC && msg[1] == 0xFF) driver->changed(machine, index, false);
     // Output: the header, the descriptors as sent (from-firmware data zero),
     // then the response.
     std::uint32_t from_fw = 0;

@@ -501,6 +501,8 @@ bool FirmwareUnit::modify(std::uint32_t index, std::uint32_t offset,
 bool FirmwareUnit::get_option(const OptionKey& key, std::uint16_t bits,
                               std::vector<std::uint8_t>* out) {
   auto it = options_.find(key);
+  // An option described once (index 0) answers for every index.
+  if (it == options_.end()) it = options_.find(OptionKey{key[0], 0, 0, 0, 0});
   if (it == options_.end()) {
     fail(kReqNvmOption, kFwErrUnknownOption, 0);
     return false;
