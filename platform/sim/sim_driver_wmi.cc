@@ -135,9 +135,11 @@ namespace {
 // One driver per machine, shared by the classes of this file and the HWRM
 // methods of TSLY_HwDeviceAccess.
 std::mutex registry_lock;
+// Never destroyed: a machine that is itself destroyed at process exit (the
+// default backend) still finds the registry when it forgets its driver.
 std::map<const Machine*, std::shared_ptr<SimDriver>>& registry() {
-  static std::map<const Machine*, std::shared_ptr<SimDriver>> r;
-  return r;
+  static auto* r = new std::map<const Machine*, std::shared_ptr<SimDriver>>;
+  return *r;
 }
 std::shared_ptr<SimDriver> driver_of(Machine& machine) {
   std::lock_guard<std::mutex> g(registry_lock);
