@@ -47,6 +47,8 @@ struct Scenario {
 struct Options {
   std::string program;
   std::string vrexpkg;
+  std::string vrexsim;
+  std::string schema;
   bool keep = false;
 };
 
@@ -115,7 +117,8 @@ bool parse_scenario(const fs::path& file, Scenario* out, std::string* error) {
     while (!s.lines.empty() && s.lines.back().empty()) s.lines.pop_back();
 
   static const char* const kKinds[] = {"args",   "exit",   "stdout",     "stderr", "file",
-                                       "output", "package", "well-formed", "machine"};
+                                       "output", "package", "well-formed", "machine",
+                                       "debug",  "valid",  "show"};
   bool has_exit = false;
   for (const Section& s : out->sections) {
     bool known = false;
@@ -124,11 +127,12 @@ bool parse_scenario(const fs::path& file, Scenario* out, std::string* error) {
       *error = file.string() + ":" + std::to_string(s.line_number) + ": unknown section '" + s.kind + "'";
       return false;
     }
-    if ((s.kind == "file" || s.kind == "output" || s.kind == "package") && s.argument.empty()) {
+    if ((s.kind == "file" || s.kind == "output" || s.kind == "package" || s.kind == "debug") &&
+        s.argument.empty()) {
       *error = file.string() + ":" + std::to_string(s.line_number) + ": '" + s.kind + "' needs a file name";
       return false;
     }
-    if (s.kind == "file" || s.kind == "output" || s.kind == "package") {
+    if (s.kind == "file" || s.kind == "output" || s.kind == "package" || s.kind == "debug") {
       fs::path name = s.argument.substr(0, s.argument.find(' '));
       bool escapes = name.is_absolute();
       for (const fs::path& part : name) escapes = escapes || part == "..";
@@ -374,6 +378,39 @@ class Failure {
   std::vector<std::string> messages_;
 };
 
+// The lines of a text, without their line feeds (and carriage returns).
+std::vector<std::string> split_lines(const std::string& text) {
+  std::vector<std::string> lines;
+  size_t start = 0;
+  while (start < text.size()) {
+    size_t end = text.find('\n', start);
+    if (end == std::string::npos) end = text.size();
+    std::string line = text.substr(start, end - start);
+    if (!line.empty() && line.back() == '\r') line.pop_back();
+    lines.push_back(line);
+    start = end + 1;
+  }
+  return lines;
+}
+
+// Checks that the wanted lines occur in text as whole lines, in this order
+// (other lines may come between them); a failure names the first wanted line
+// that is missing.
+void expect_lines_in_order(Failure* failure, const std::string& what,
+                           const std::vector<std::string>& wanted, const std::string& text) {
+  const std::vector<std::string> lines = split_lines(text);
+  size_t at = 0;
+  for (const std::string& want : wanted) {
+    while (at < lines.size() && lines[at] != want) ++at;
+    if (at == lines.size()) {
+      failure->add(what + ": line not found (in order): " + visible(want) + "\n--- actual\n" +
+                   visible(text) + "---");
+      return;
+    }
+    ++at;
+  }
+}
+
 void compare(Failure* failure, const std::string& what, const std::vector<Piece>& expected,
              const std::string& actual) {
   if (match(expected, 0, actual, 0)) return;
@@ -487,6 +524,34 @@ bool run_scenario(const Scenario& scenario, const Options& options) {
         }
       }
     }
+    for (const Section& s : scenario.sections) {
+      if (s.kind == "debug") {
+        // "@@ debug NAME": lines the debug stream (a file, or stdout) must hold, in order.
+        bool exists = false;
+        std::string content = s.argument == "stdout" ? stdout_text : read_file(work / s.argument, &exists);
+        if (s.argument != "stdout" && !exists) failure.add("no debug file " + s.argument);
+        else expect_lines_in_order(&failure, "debug " + s.argument, split_lines(plain(expand(s.lines, workdir, false))), content);
+      } else if (s.kind == "valid") {
+        // "@@ valid": documents (stdout or files) checked against the reports' schema.
+        for (const std::string& name : s.lines) {
+          if (name.empty()) continue;
+          fs::path target = name == "stdout" ? root / "stdout" : work / name;
+          RunResult lint = run_process("/usr/bin/xmllint", {"xmllint", "--noout", "--schema", options.schema, target.string()},
+                                       work, root / "xmllint.out", root / "xmllint.err", {});
+          if (!lint.started || lint.status != 0)
+            failure.add(name + " does not follow " + options.schema + ": " + lint.error + read_file(root / "xmllint.err"));
+        }
+      } else if (s.kind == "show") {
+        // "@@ show": lines that "vrexsim show" must print for the machine after the run, in order.
+        RunResult shown = run_process(options.vrexsim, {"vrexsim", "show", (root / "machine.json").string()}, work,
+                                      root / "show.out", root / "show.err", env);
+        if (!shown.started || shown.status != 0)
+          failure.add("vrexsim show failed: " + shown.error + read_file(root / "show.err"));
+        else
+          expect_lines_in_order(&failure, "machine state", split_lines(plain(expand(s.lines, workdir, false))),
+                                read_file(root / "show.out"));
+      }
+    }
     compare(&failure, "standard output", expected_stdout, stdout_text);
     compare(&failure, "standard error", expected_stderr, stderr_text);
   }
@@ -515,6 +580,8 @@ int main(int argc, char** argv) {
     std::string a = argv[i];
     if (a == "--program" && i + 1 < argc) options.program = argv[++i];
     else if (a == "--vrexpkg" && i + 1 < argc) options.vrexpkg = argv[++i];
+    else if (a == "--vrexsim" && i + 1 < argc) options.vrexsim = argv[++i];
+    else if (a == "--schema" && i + 1 < argc) options.schema = argv[++i];
     else if (a == "--keep") options.keep = true;
     else files.push_back(a);
   }
