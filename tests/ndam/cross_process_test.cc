@@ -12,9 +12,9 @@ class CrossProcessTest : public NdamTest {
  protected:
   // A machine in a file, so that the peer process loads the same one.
   void LoadFile(const json& description) {
-    dir_ = std::filesystem::temp_directory_path() /
-           ("ndam-peer-" + std::to_string(::testing::UnitTest::GetInstance()->random_seed()) +
-            "-" + ::testing::UnitTest::GetInstance()->current_test_info()->name());
+    // Inside this build's tree, so that two builds never share a machine.
+    dir_ = std::filesystem::path(VREX_BINARY_DIR) / "tests" / "ndam" /
+           (std::string("peer-") + ::testing::UnitTest::GetInstance()->current_test_info()->name());
     std::filesystem::remove_all(dir_);
     std::filesystem::create_directories(dir_);
     std::filesystem::path file = dir_ / "machine.json";
