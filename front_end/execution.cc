@@ -66,6 +66,8 @@ void install_with_retries(SupportedAdapter* adapter, uint8_t* reboot) {
   for (int attempt = 0; attempt < 3; ++attempt) {
     debug_printf("Before vrexnvmInstallPackage()\n");
     adapter->result.item = -1;
+    // errno then tells of this install only, not of whatever ran before it.
+    errno = 0;
     adapter->result.value =
         vrexnvmInstallPackage(name, package.view().data(), package.data_size,
                               &adapter->result.item, reboot, 0, 0);
