@@ -96,8 +96,8 @@ TEST_F(OptionsTest, GetoptionActionPrintsTheValue) {
       {20, 312, 0, "312 Option value: NUM BYTES: 0\n\n", 1},
       {0, 9999, -130, "unsupported nvm option value:9999\n", 0},
       {0, 70000, -130, "unsupported nvm option value:4464\n", 0},
-      // The firmware has no value there: nothing is printed.
-      {3, 216, 0, "", 1},
+      // The firmware has no such option: nothing is printed.
+      {0, 203, 0, "", 1},
   };
   for (const Case& c : cases) {
     clear_calls();

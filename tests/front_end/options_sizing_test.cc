@@ -14,7 +14,7 @@ namespace {
 
 std::string g_lines;
 
-void capture_line(const char* format, ...) {
+[[gnu::format(printf, 1, 2)]] void capture_line(const char* format, ...) {
   char line[256];
   va_list args;
   va_start(args, format);
