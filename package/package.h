@@ -229,11 +229,18 @@ enum : uint8_t {
   DIRECTIVE_UNCHECKED = 4,
 };
 
+// Memory for package buffers (package/package_memory.cc): large buffers come
+// in large pages where the host offers them, so reading a big file into one
+// costs far fewer page faults.
+void* package_memory_allocate(size_t size);
+void package_memory_free(void* memory, size_t size);
+
 // Allocator whose new elements are left uninitialised (default-initialised).
 // package_read fills its buffer straight from the file, so zero-filling it
 // first would be one more pass over the whole package.
 template <class T>
 struct UninitializedAllocator : std::allocator<T> {
+  using value_type = T;
   template <class U>
   struct rebind {
     using other = UninitializedAllocator<U>;
@@ -241,6 +248,17 @@ struct UninitializedAllocator : std::allocator<T> {
   UninitializedAllocator() = default;
   template <class U>
   UninitializedAllocator(const UninitializedAllocator<U>&) noexcept {}
+  T* allocate(size_t n) {
+    if (n > SIZE_MAX / sizeof(T)) throw std::bad_alloc();
+    void* memory = package_memory_allocate(n * sizeof(T));
+    if (memory == nullptr) throw std::bad_alloc();
+    return static_cast<T*>(memory);
+  }
+  void deallocate(T* p, size_t n) noexcept { package_memory_free(p, n * sizeof(T)); }
+  template <class U>
+  bool operator==(const UninitializedAllocator<U>&) const noexcept {
+    return true;
+  }
   template <class U>
   void construct(U* p) noexcept {
     ::new (static_cast<void*>(p)) U;
