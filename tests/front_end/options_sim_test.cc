@@ -2,6 +2,8 @@
 // fixed option reads, against the simulated driver and firmware.
 #include <gtest/gtest.h>
 
+#include <unistd.h>
+
 #include <cstdio>
 #include <filesystem>
 #include <fstream>
@@ -38,8 +40,8 @@ class OptionsTest : public optest::SimAdapterTest {
     run_settings.debug = debug_;
     run_settings.out = nullptr;
     dir_ = std::filesystem::temp_directory_path() /
-           ("vrex-optfile-" + std::to_string(::testing::UnitTest::GetInstance()->random_seed()) +
-            "-" + ::testing::UnitTest::GetInstance()->current_test_info()->name());
+           ("vrex-optfile-" + std::to_string(::getpid()) + "-" +
+            ::testing::UnitTest::GetInstance()->current_test_info()->name());
     std::filesystem::create_directories(dir_);
   }
   void TearDown() override {
