@@ -29,7 +29,9 @@ std::string Machine::demo_json() {
       "ipv6": {"addresses": [{"address": "fe80::1a:2bff:fe3c:4d5e", "prefix_origin": 4,
                               "suffix_origin": 4}],
                "gateways": ["fe80::1"]},
-      "sriov": {"enabled": true, "num_vfs": 8, "allocated_vfs": 2}
+      "sriov": {"enabled": true, "num_vfs": 8, "allocated_vfs": 2},
+      "firmware": {"reset_required": false,
+                   "package_log": ["2026-03-02 09:14:00\tVantera-C/E NVM package\t22.0.4.0\t2026-02-20 16:40:00"]}
     },
     {
       "description": "Tessaly Vantera-E 2x25G SFP28 Ethernet Adapter",
@@ -41,7 +43,9 @@ std::string Machine::demo_json() {
       "mac": "02:1A:2B:3C:4D:5F",
       "link": {"connected": false},
       "ipv4": {"dhcp": true},
-      "sriov": {"enabled": false}
+      "sriov": {"enabled": false},
+      "firmware": {"reset_required": false,
+                   "package_log": ["2026-03-02 09:14:00\tVantera-C/E NVM package\t22.0.4.0\t2026-02-20 16:40:00"]}
     },
     {
       "description": "Tessaly Vantera-C 10G Ethernet Adapter",
@@ -54,7 +58,8 @@ std::string Machine::demo_json() {
       "settings": {"vlan_id": 12},
       "ipv4": {"dhcp": true, "current_ip": true,
                "addresses": [{"address": "192.168.7.23", "mask": "255.255.255.0"}],
-               "gateways": ["192.168.7.1"]}
+               "gateways": ["192.168.7.1"]},
+      "firmware": {"package_log": ["2025-11-12 11:02:00\tVantera-C/E NVM package\t21.2.0.0\t2025-10-30 08:15:00"]}
     },
     {
       "description": "Corvalis GigaLink 1G Network Connection",
