@@ -3,6 +3,7 @@
 #include "platform/sim/sim_firmware_nvm.h"
 
 #include <algorithm>
+#include <cstdlib>
 #include <cstring>
 
 #include "package/package.h"
@@ -108,12 +109,22 @@ std::vector<std::uint8_t> from_base64(const std::string& s) {
   return out;
 }
 
-std::uint32_t json_u32(const nlohmann::json& j, const char* key, std::uint32_t fallback) {
+// A number fact: a JSON number, or a text in decimal or "0x" hexadecimal.
+// Anything else (a malformed text included) is the fallback.
+std::uint64_t json_u64(const nlohmann::json& j, const char* key, std::uint64_t fallback) {
   if (!j.is_object() || !j.contains(key)) return fallback;
   const auto& v = j[key];
-  if (v.is_number_unsigned() || v.is_number_integer()) return v.get<std::uint32_t>();
-  if (v.is_string()) return static_cast<std::uint32_t>(std::stoul(v.get<std::string>(), nullptr, 0));
+  if (v.is_number_unsigned() || v.is_number_integer()) return v.get<std::uint64_t>();
+  if (v.is_string()) {
+    const std::string text = v.get<std::string>();
+    char* end = nullptr;
+    const unsigned long long n = std::strtoull(text.c_str(), &end, 0);
+    if (!text.empty() && end != nullptr && *end == '\0') return n;
+  }
   return fallback;
+}
+std::uint32_t json_u32(const nlohmann::json& j, const char* key, std::uint32_t fallback) {
+  return static_cast<std::uint32_t>(json_u64(j, key, fallback));
 }
 bool json_bool(const nlohmann::json& j, const char* key, bool fallback) {
   return j.is_object() && j.contains(key) && j[key].is_boolean() ? j[key].get<bool>() : fallback;
@@ -287,7 +298,7 @@ FirmwareUnit::FirmwareUnit(const nlohmann::json& facts, std::span<const std::uin
       if (o.contains("hex")) {
         v = from_hex(o["hex"].get<std::string>());
       } else {
-        const std::uint64_t value = o.value("value", std::uint64_t{0});
+        const std::uint64_t value = json_u64(o, "value", 0);
         const std::uint32_t bits = json_u32(o, "bits", 8);
         for (std::uint32_t i = 0; i < (bits + 7) / 8 && i < 8; ++i) {
           v.push_back(static_cast<std::uint8_t>(value >> (8 * i)));
