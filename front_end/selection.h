@@ -22,7 +22,7 @@ struct Selection {
   size_t supported_count = 0;
 };
 
-// Loads and checks the package files named by the package specification (for
+// Loads and checks the package files named by the package file pattern (for
 // upgrade and install only; the other commands have no packages), then
 // discovers the adapters, keeps the supported ones, marks twins, reads what
 // is installed on each and matches the packages. Returns 0, or 1 after a
@@ -30,7 +30,7 @@ struct Selection {
 // once).
 int selection(unsigned command, Selection* out);
 
-// The package list: searches the specification, prints each file's listing
+// The package list: searches the file pattern, prints each file's listing
 // through debug_printf and keeps the supported packages in out. Returns 0, or
 // 1 after failure 40 (no package file) or 50 (no memory for the array).
 int load_packages(const char* spec, Selection* out);

@@ -1,4 +1,4 @@
-// find_files.cc: the package file search: a file specification such as
+// find_files.cc: the package file search: a file pattern such as
 // "dir/*.pkg" becomes a sorted list of paths.
 #include <algorithm>
 #include <cstdlib>
